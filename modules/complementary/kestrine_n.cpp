@@ -1,0 +1,4 @@
+#include "deliverables.h"
+#include "sem/entry.h"
+
+SEM_EXPORT_MODULE(latch::KestrineNModule)
