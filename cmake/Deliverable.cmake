@@ -12,9 +12,9 @@ function(add_sem_deliverable target file_name)
         CXX_VISIBILITY_PRESET hidden
         VISIBILITY_INLINES_HIDDEN ON)
     if(WIN32)
-        target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -Wl,--no-undefined)
+        target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -Wl,--no-undefined -Wl,--gc-sections -s)
     else()
-        target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -Wl,-z,defs
+        target_link_options(${target} PRIVATE -static-libgcc -static-libstdc++ -Wl,-z,defs -Wl,--gc-sections
             "-Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/exports.map")
         set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/exports.map")
     endif()
