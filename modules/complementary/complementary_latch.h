@@ -57,15 +57,6 @@ public:
     }
 
 private:
-    static constexpr PinRow<ComplementaryLatch> kPins[] = {
-        // name       direction  datatype  default  extra            variable
-        {"upSET",     kInput,    kAudio,   "0",     nullptr,         &ComplementaryLatch::setBuffer},
-        {"upRESET",   kInput,    kAudio,   "0",     nullptr,         &ComplementaryLatch::resetBuffer},
-        {"OUT",       kOutput,   kAudio,   nullptr, nullptr,         &ComplementaryLatch::outBuffer},
-        {"Threshold", kInput,    kAudio,   "3.33",  "12,-12,12,-12", &ComplementaryLatch::thresholdBuffer},
-        {"negOUT",    kOutput,   kAudio,   nullptr, nullptr,         &ComplementaryLatch::negOutBuffer},
-    };
-
     // The host writes the buffer variables; they start null so that a host
     // which never does is skipped rather than followed.
     float* setBuffer = nullptr;
@@ -77,6 +68,16 @@ private:
     float previousSet = 0.0f;
     float previousReset = 0.0f;
     float* negOutBuffer = nullptr;
+
+    // After the members it names: a static member's initializer sees only what is declared above it.
+    static constexpr PinRow<ComplementaryLatch> kPins[] = {
+        // name       direction  datatype  default  extra            variable
+        {"upSET",     kInput,    kAudio,   "0",     nullptr,         &ComplementaryLatch::setBuffer},
+        {"upRESET",   kInput,    kAudio,   "0",     nullptr,         &ComplementaryLatch::resetBuffer},
+        {"OUT",       kOutput,   kAudio,   nullptr, nullptr,         &ComplementaryLatch::outBuffer},
+        {"Threshold", kInput,    kAudio,   "3.33",  "12,-12,12,-12", &ComplementaryLatch::thresholdBuffer},
+        {"negOUT",    kOutput,   kAudio,   nullptr, nullptr,         &ComplementaryLatch::negOutBuffer},
+    };
 };
 
 }  // namespace latch

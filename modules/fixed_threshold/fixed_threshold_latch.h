@@ -51,13 +51,6 @@ public:
     }
 
 private:
-    static constexpr PinRow<FixedThresholdLatch> kPins[] = {
-        // name       direction  datatype  default  extra    variable
-        {"upSET",     kInput,    kAudio,   "0",     nullptr, &FixedThresholdLatch::setBuffer},
-        {"upRESET",   kInput,    kAudio,   "0",     nullptr, &FixedThresholdLatch::resetBuffer},
-        {"OUT",       kOutput,   kAudio,   nullptr, nullptr, &FixedThresholdLatch::outBuffer},
-    };
-
     // The host writes the buffer variables; they start null so that a host
     // which never does is skipped rather than followed.
     float* setBuffer = nullptr;
@@ -67,6 +60,14 @@ private:
     float previousReset = 0.0f;
     float threshold = 0.0f;
     float outLevel = 0.0f;
+
+    // After the members it names: a static member's initializer sees only what is declared above it.
+    static constexpr PinRow<FixedThresholdLatch> kPins[] = {
+        // name       direction  datatype  default  extra    variable
+        {"upSET",     kInput,    kAudio,   "0",     nullptr, &FixedThresholdLatch::setBuffer},
+        {"upRESET",   kInput,    kAudio,   "0",     nullptr, &FixedThresholdLatch::resetBuffer},
+        {"OUT",       kOutput,   kAudio,   nullptr, nullptr, &FixedThresholdLatch::outBuffer},
+    };
 };
 
 }  // namespace latch

@@ -63,13 +63,6 @@ public:
 
 private:
     static constexpr ThresholdPin kThreshold = Deliverable::thresholdPin;
-    static constexpr PinRow<VariableThresholdLatch> kPins[] = {
-        // name       direction             datatype  default                   extra                   variable
-        {"upSET",     kInput,               kAudio,   "0",                      nullptr,                &VariableThresholdLatch::setBuffer},
-        {"upRESET",   kInput,               kAudio,   "0",                      nullptr,                &VariableThresholdLatch::resetBuffer},
-        {"OUT",       kOutput,              kAudio,   nullptr,                  nullptr,                &VariableThresholdLatch::outBuffer},
-        {"Threshold", kThreshold.direction, kAudio,   kThreshold.defaultValue,  kThreshold.extraText,   &VariableThresholdLatch::thresholdBuffer},
-    };
 
     // The host writes the buffer variables; they start null so that a host
     // which never does is skipped rather than followed.
@@ -80,6 +73,15 @@ private:
     float* thresholdBuffer = nullptr;
     float previousSet = 0.0f;
     float previousReset = 0.0f;
+
+    // After the members it names: a static member's initializer sees only what is declared above it.
+    static constexpr PinRow<VariableThresholdLatch> kPins[] = {
+        // name       direction             datatype  default                   extra                   variable
+        {"upSET",     kInput,               kAudio,   "0",                      nullptr,                &VariableThresholdLatch::setBuffer},
+        {"upRESET",   kInput,               kAudio,   "0",                      nullptr,                &VariableThresholdLatch::resetBuffer},
+        {"OUT",       kOutput,              kAudio,   nullptr,                  nullptr,                &VariableThresholdLatch::outBuffer},
+        {"Threshold", kThreshold.direction, kAudio,   kThreshold.defaultValue,  kThreshold.extraText,   &VariableThresholdLatch::thresholdBuffer},
+    };
 };
 
 }  // namespace latch
