@@ -1,7 +1,8 @@
 # add_sem_deliverable(TARGET "File Name" SOURCES...): one .sem library that
 # exports getModuleProperties and makeModule and nothing else.
 function(add_sem_deliverable target file_name)
-    add_library(${target} MODULE ${ARGN})
+    # Its own new and delete: see runtime/src/module_allocation.cpp.
+    add_library(${target} MODULE ${ARGN} "${PROJECT_SOURCE_DIR}/runtime/src/module_allocation.cpp")
     target_link_libraries(${target} PRIVATE sem_latch)
     target_compile_options(${target} PRIVATE -fno-exceptions)
     set_target_properties(${target} PROPERTIES
