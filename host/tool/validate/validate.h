@@ -16,6 +16,8 @@ struct ValidateOptions {
 };
 
 // Runs the battery; self is this program's path, used to start the children.
+// A child silent for 60 s (PLUGHOST_CHECK_TIMEOUT seconds, when set) is killed
+// and its check reported as a timeout.
 // Returns the exit code: 0 when every check passed, 1 when any failed or crashed.
 int runValidate(const ValidateOptions& options, const std::string& self);
 
