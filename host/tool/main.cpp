@@ -24,6 +24,7 @@ int main(int argc, char** argv) {
 
     CLI::App app{"plughost: describe, run, plot and validate module libraries (.sem)"};
     app.require_subcommand(1);
+    app.allow_windows_style_options(false);  // an absolute path under Wine starts with '/'
 
     std::string infoLibrary;
     bool infoJson = false;
