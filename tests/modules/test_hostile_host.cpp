@@ -15,6 +15,7 @@
 #include "complementary/deliverables.h"
 #include "fixed_threshold/deliverables.h"
 #include "harness.h"
+#include "subjects.h"
 #include "reference_latch.h"
 #include "report_model.h"
 #include "variable_threshold/deliverables.h"
@@ -27,16 +28,6 @@ using namespace testing;
 
 namespace {
 
-template <class Module, const LatchConfig& Config>
-struct Subject {
-    using Class = Module;
-    static constexpr const LatchConfig& config = Config;
-};
-using OmbrelLatch = Subject<latch::OmbrelLatchModule, kOmbrelLatch>;
-using KestrineN = Subject<latch::KestrineNModule, kKestrineN>;
-using PSKestrineN = Subject<latch::PSKestrineNModule, kPSKestrineN>;
-using OmbrelLatch2 = Subject<latch::OmbrelLatch2Module, kOmbrelLatch2>;
-using Kestrine = Subject<latch::KestrineModule, kKestrine>;
 #define ALL_SUBJECTS OmbrelLatch, KestrineN, PSKestrineN, OmbrelLatch2, Kestrine
 
 constexpr int32_t kFrames = 40;  // past one 32-sample step

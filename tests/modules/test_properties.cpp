@@ -10,6 +10,7 @@
 #include "complementary/deliverables.h"
 #include "fixed_threshold/deliverables.h"
 #include "harness.h"
+#include "subjects.h"
 #include "reference_latch.h"
 #include "variable_threshold/deliverables.h"
 
@@ -17,16 +18,6 @@ using namespace testing;
 
 namespace {
 
-template <class Module, const LatchConfig& Config>
-struct Subject {
-    using Class = Module;
-    static constexpr const LatchConfig& config = Config;
-};
-using OmbrelLatch = Subject<latch::OmbrelLatchModule, kOmbrelLatch>;
-using KestrineN = Subject<latch::KestrineNModule, kKestrineN>;
-using PSKestrineN = Subject<latch::PSKestrineNModule, kPSKestrineN>;
-using OmbrelLatch2 = Subject<latch::OmbrelLatch2Module, kOmbrelLatch2>;
-using Kestrine = Subject<latch::KestrineModule, kKestrine>;
 
 float fromBits(uint32_t bits) {
     float value;
