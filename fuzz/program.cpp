@@ -11,10 +11,14 @@
 #include <vector>
 
 #include "plughost/instance.h"
+#include "plughost/float_bits.h"
 #include "report_model.h"
 
 namespace fuzzing {
 namespace {
+
+using plughost::bitsOf;
+using plughost::floatOf;
 
 constexpr int32_t kSlots = 2;        // two instances, interleaved
 constexpr int32_t kHostPins = 10;    // pin positions the host binds: every described one and some past them
@@ -42,19 +46,6 @@ const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
     va_end(args);
     std::fprintf(stderr, "\n");
     std::abort();
-}
-
-// Floats are kept as bits: an x87 return would quiet a signalling NaN.
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 // Values where the rules have their edges, as bits.
@@ -154,8 +145,8 @@ struct Buffer {
             if (got == want) continue;
             const int32_t at = i - kGuard;
             finding("buffer of pin %d (size %d) word %d %s: holds 0x%08X (%g), expected 0x%08X (%g)", pin, size, at,
-                    at < 0 || at >= size ? "in the guard zone" : "", got, static_cast<double>(fromBits(got)), want,
-                    static_cast<double>(fromBits(want)));
+                    at < 0 || at >= size ? "in the guard zone" : "", got, static_cast<double>(floatOf(got)), want,
+                    static_cast<double>(floatOf(want)));
         }
     }
 
@@ -292,7 +283,7 @@ private:
         slot.opened = true;
         // Element 0 of the Threshold buffer as it is now, whatever offset blocks have later.
         std::optional<float> thresholdAtOpen;
-        if (!slot.deliverable->config.fixedThreshold && slot.bound[3]) thresholdAtOpen = fromBits(slot.bound[3]->expectedAt(0));
+        if (!slot.deliverable->config.fixedThreshold && slot.bound[3]) thresholdAtOpen = floatOf(slot.bound[3]->expectedAt(0));
         slot.model->open(thresholdAtOpen ? &*thresholdAtOpen : nullptr);
         slot.reports->open(slot.withCallback ? slot.instance->pinCount : 0);
     }
@@ -390,8 +381,8 @@ private:
             Buffer& reset = *slot.bound[1];
             Buffer& out = *slot.bound[2];
             for (int32_t i = offset; i < offset + frames; ++i) {
-                const float threshold = config.fixedThreshold ? 0.0f : fromBits(slot.bound[3]->expectedAt(i));
-                const float level = model.step(fromBits(set.expectedAt(i)), fromBits(reset.expectedAt(i)), threshold);
+                const float threshold = config.fixedThreshold ? 0.0f : floatOf(slot.bound[3]->expectedAt(i));
+                const float level = model.step(floatOf(set.expectedAt(i)), floatOf(reset.expectedAt(i)), threshold);
                 out.setExpected(i, bitsOf(level));
                 if (config.complementary) slot.bound[4]->setExpected(i, bitsOf(model.negOut()));
             }
@@ -418,7 +409,7 @@ private:
 
         if (type == 0) {
             const auto sampleAt = [&](int32_t pin) {
-                return slot.bound[pin] ? fromBits(slot.bound[pin]->expectedAt(at)) : 0.0f;
+                return slot.bound[pin] ? floatOf(slot.bound[pin]->expectedAt(at)) : 0.0f;
             };
             const int64_t pin = static_cast<int32_t>(payload);
             for (const plughost::StateReport& report :
@@ -434,7 +425,7 @@ private:
         const uint32_t value = reader.word();
         if (!slot.instance) return;
         if (which & 1)
-            slot.instance->setSampleRate(fromBits(value));
+            slot.instance->setSampleRate(floatOf(value));
         else
             slot.instance->setBlockSize(static_cast<int32_t>(value));
     }
@@ -491,7 +482,7 @@ private:
     void dispatchAction(Slot& slot) {
         const uint32_t opcode = reader.word();
         const int32_t index = static_cast<int32_t>(reader.word()), value = static_cast<int32_t>(reader.word());
-        const float opt = fromBits(reader.word());
+        const float opt = floatOf(reader.word());
         if (!slot.instance) return;
         switch (opcode) {
         case 0: openAction(slot); return;

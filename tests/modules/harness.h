@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "plughost/instance.h"
+#include "plughost/float_bits.h"
 #include "sem/entry.h"
 
 namespace testing {
+
+using plughost::bitsOf;
+using plughost::floatOf;
 
 enum PinIndex : int32_t { kSet = 0, kReset = 1, kOut = 2, kThreshold = 3, kNegOut = 4 };
 
@@ -63,12 +67,6 @@ inline std::vector<float> expectedOut(const std::vector<Step>& steps) {
     std::vector<float> out;
     for (const Step& step : steps) out.push_back(step.out);
     return out;
-}
-
-inline uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
 }
 
 }  // namespace testing

@@ -15,6 +15,7 @@
 #include "complementary/deliverables.h"
 #include "fixed_threshold/deliverables.h"
 #include "harness.h"
+#include "plughost/float_bits.h"
 #include "subjects.h"
 #include "reference_latch.h"
 #include "report_model.h"
@@ -34,12 +35,6 @@ constexpr int32_t kFrames = 40;  // past one 32-sample step
 constexpr int32_t kGuard = 8;
 constexpr uint32_t kTag = 0x7FA5A5A5u;  // a NaN no module writes
 
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 // A set edge at 3, a reset edge at 9, a same-sample pair at 20, a set edge at 33.
 float setAt(int32_t i) { return (i >= 3 && i < 9) || (i >= 20 && i < 26) || i >= 33 ? 0.6f : 0.1f; }
 float resetAt(int32_t i) { return (i >= 9 && i < 14) || (i >= 20 && i < 24) ? 0.6f : 0.2f; }
@@ -51,7 +46,7 @@ class Buffers {
 public:
     Buffers() {
         for (int32_t pin = 0; pin < 5; ++pin) {
-            storage[pin].assign(kFrames + 2 * kGuard, fromBits(kTag));
+            storage[pin].assign(kFrames + 2 * kGuard, floatOf(kTag));
             for (int32_t i = 0; i < kFrames; ++i) {
                 if (pin == kSet) at(pin)[i] = setAt(i);
                 if (pin == kReset) at(pin)[i] = resetAt(i);
@@ -265,7 +260,7 @@ TEST_CASE_TEMPLATE("10,000 live instances at once keep their own state, then all
     // Shared inputs; half the instances see the set edge at 3 (and stay high), half only a flat set input.
     Buffers edges;
     std::vector<float> flatSet(kFrames, 0.1f);
-    std::vector<std::vector<float>> outputs(kInstances, std::vector<float>(2 * 8, fromBits(kTag)));
+    std::vector<std::vector<float>> outputs(kInstances, std::vector<float>(2 * 8, floatOf(kTag)));
     std::vector<std::unique_ptr<plughost::Instance>> instances;
     instances.reserve(kInstances);
     const int64_t live = AllocCounter::live();

@@ -12,20 +12,17 @@
 #include <vector>
 
 #include "common/latch_kernel.h"
+#include "plughost/float_bits.h"
 
 using latch::LatchCarry;
 using latch::LatchPriority;
 
 namespace {
 
-// Samples travel as bit patterns: on i386 a float returned by value passes
-// through the x87 stack, which would quiet a signalling NaN.
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+using plughost::bitsOf;
+using plughost::floatOf;
 
+// Samples travel as bit patterns: on i386 a float returned by value passes
 uint32_t nextUp(uint32_t positiveBits, int32_t ulps) { return positiveBits + static_cast<uint32_t>(ulps); }
 
 const uint32_t k0333 = bitsOf(0.333f);

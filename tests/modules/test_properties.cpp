@@ -10,6 +10,7 @@
 #include "complementary/deliverables.h"
 #include "fixed_threshold/deliverables.h"
 #include "harness.h"
+#include "plughost/float_bits.h"
 #include "subjects.h"
 #include "reference_latch.h"
 #include "variable_threshold/deliverables.h"
@@ -18,12 +19,6 @@ using namespace testing;
 
 namespace {
 
-
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 // Values where the rules have their edges, and plain ones.
 class SignalSource {
@@ -35,10 +30,10 @@ public:
             0.333f, std::nextafter(0.333f, 1.0f), std::nextafter(0.333f, 0.0f), 0.433f, 0.1f, 0.3f, 0.5f,
             0.0f, -0.0f, 1.0f, -1.0f,
             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-            std::numeric_limits<float>::quiet_NaN(), fromBits(0x7FC00123u), fromBits(0xFFC00000u),
-            fromBits(0x7F800001u),  // signalling NaN
+            std::numeric_limits<float>::quiet_NaN(), floatOf(0x7FC00123u), floatOf(0xFFC00000u),
+            floatOf(0x7F800001u),  // signalling NaN
             std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::denorm_min(),
-            fromBits(0x007FFFFFu), std::numeric_limits<float>::min(),
+            floatOf(0x007FFFFFu), std::numeric_limits<float>::min(),
         };
         if (pick(3) == 0) return special[pick(sizeof special / sizeof special[0])];
         return std::uniform_real_distribution<float>(-0.2f, 0.9f)(random);
@@ -96,7 +91,7 @@ void runProperty(uint32_t seed) {
         const size_t size = kGuard + offset + frames + kGuard;
         Block blocksByPin[5];
         for (int32_t pin = 0; pin < pinCount; ++pin) {
-            blocksByPin[pin].storage.assign(size, fromBits(kTag));
+            blocksByPin[pin].storage.assign(size, floatOf(kTag));
             instance->bindBuffer(pin, blocksByPin[pin].start());
         }
         const std::vector<float>* inputs[4] = {&set, &reset, nullptr, &threshold};

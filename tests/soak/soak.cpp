@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "plughost/float_bits.h"
 #include "complementary/deliverables.h"
 #include "fixed_threshold/deliverables.h"
 #include "plughost/instance.h"
@@ -28,6 +29,9 @@
 
 namespace {
 
+using plughost::bitsOf;
+using plughost::floatOf;
+
 using testing::LatchConfig;
 
 constexpr int32_t kMaxOffset = 64;
@@ -37,18 +41,6 @@ constexpr int32_t kBufferSize = kGuard + kMaxOffset + kMaxFrames + kGuard;
 constexpr uint32_t kTag = 0x7FA5A5A5u;  // a NaN no module writes
 constexpr size_t kPool = 1 << 16;       // samples of each prepared input signal
 constexpr int kShownMismatches = 10;
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 // splitmix64: small, fast, and the same on every platform.
 class Random {
@@ -164,7 +156,7 @@ private:
         // A random threshold at element 0, which Open reads.
         const uint32_t atOpen = pools[2][random.below(kPool)];
         buffers[3][kGuard] = atOpen;
-        const float thresholdAtOpen = fromBits(atOpen);
+        const float thresholdAtOpen = floatOf(atOpen);
         instance->open();
         model.open(describedPins > 3 ? &thresholdAtOpen : nullptr);
         reports.open(instance->pinCount);
@@ -179,7 +171,7 @@ private:
         const auto base = static_cast<int32_t>(random.next());
         instance->sampleClock = static_cast<int32_t>(static_cast<uint32_t>(base) + static_cast<uint32_t>(at));
         for (int32_t p = 0; p < describedPins; ++p) instance->blockStartClock[p] = base;
-        const auto sampleAt = [&](int32_t p) { return fromBits(buffers[p][kGuard + at]); };
+        const auto sampleAt = [&](int32_t p) { return floatOf(buffers[p][kGuard + at]); };
         const std::vector<plughost::StateReport> want = reports.event(pin, state, instance->sampleClock, sampleAt);
         const size_t before = instance->reports.size();
         instance->sendPinState(pin, static_cast<sem::PinState>(state));
@@ -244,7 +236,7 @@ private:
                 if (out[i] != kTag || (negOut && negOut[i] != kTag)) mismatch("skipped block wrote", i, out[i], kTag);
         } else {
             for (int32_t i = 0; i < n; ++i) {
-                const float level = model.step(fromBits(inputs[0][i]), fromBits(inputs[1][i]), fromBits(inputs[2][i]));
+                const float level = model.step(floatOf(inputs[0][i]), floatOf(inputs[1][i]), floatOf(inputs[2][i]));
                 if (out[i] != bitsOf(level)) {
                     if (counts.mismatches == 0) showContext(inputs, offset, n, i);
                     mismatch("OUT", static_cast<int64_t>(counts.samples) + i, out[i], bitsOf(level));

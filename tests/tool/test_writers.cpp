@@ -2,6 +2,7 @@
 // is well formed and shows what it must, and no failure leaves a partial file.
 #include <doctest/doctest.h>
 
+#include "plughost/float_bits.h"
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -68,18 +69,6 @@ void writeAll(const std::string& path, const std::string& data) {
     REQUIRE(f);
     std::fwrite(data.data(), 1, data.size(), f);
     std::fclose(f);
-}
-
-float fromBits(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-uint32_t toBits(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof f);
-    return bits;
 }
 
 std::vector<float> readBack(const std::string& text, size_t n) {
@@ -170,7 +159,7 @@ const std::vector<OutputChange> kLogicChanges = {{2, 100, 0.5f}, {2, 200, 0.0f},
 TEST_CASE("CSV files read back through a CSV source bit for bit") {
     OutDir dir;
     const std::vector<Trace> traces = {
-        {"gate", false, {0.0f, 0.5f, 0.1f, -0.0f, fromBits(1), std::numeric_limits<float>::max(), -1e-38f}},
+        {"gate", false, {0.0f, 0.5f, 0.1f, -0.0f, floatOf(1), std::numeric_limits<float>::max(), -1e-38f}},
         {"a,b \"q\"", true, {kNan, kInf, -kInf, 1.0f / 3.0f, 1e10f, -2.5e-7f, 0.333f}},
         {"1", true, {7, 8, 9, 10, 11, 12, 13}},  // a name that reads as a number
     };
@@ -189,7 +178,7 @@ TEST_CASE("CSV files read back through a CSV source bit for bit") {
             const auto got = readBack(path + "#" + selector, traces[t].samples.size() + 1);
             for (size_t i = 0; i < traces[t].samples.size(); ++i) {
                 const float want = traces[t].samples[i];
-                CHECK_MESSAGE((std::isnan(want) ? std::isnan(got[i]) : toBits(got[i]) == toBits(want)), i);
+                CHECK_MESSAGE((std::isnan(want) ? std::isnan(got[i]) : bitsOf(got[i]) == bitsOf(want)), i);
             }
             CHECK(got.back() == 0.0f);
         }
@@ -209,9 +198,9 @@ TEST_CASE("CSV writer refuses what it cannot write as a table") {
 TEST_CASE("WAV files read back through a WAV source bit for bit, NaN payloads included") {
     OutDir dir;
     const std::vector<Trace> traces = {
-        {"Q", true, {0.0f, 0.5f, -0.0f, fromBits(1), 1.0f / 3.0f, -1.5f, 1e30f, 0.5f}},
+        {"Q", true, {0.0f, 0.5f, -0.0f, floatOf(1), 1.0f / 3.0f, -1.5f, 1e30f, 0.5f}},
         {"nans", true,
-         {fromBits(0x7fc00000), fromBits(0xffc00000), fromBits(0x7fc12345), kInf, -kInf, fromBits(0x7fffffff), 0.0f,
+         {floatOf(0x7fc00000), floatOf(0xffc00000), floatOf(0x7fc12345), kInf, -kInf, floatOf(0x7fffffff), 0.0f,
           kNan}},
         {"flat", true, std::vector<float>(8, 0.25f)},
     };
@@ -232,7 +221,7 @@ TEST_CASE("WAV files read back through a WAV source bit for bit, NaN payloads in
         CAPTURE(c);
         const std::string text = c == 0 ? path : path + "#" + std::to_string(c);
         const auto got = readBack(text, 9);
-        for (size_t i = 0; i < 8; ++i) CHECK_MESSAGE(toBits(got[i]) == toBits(traces[c].samples[i]), i);
+        for (size_t i = 0; i < 8; ++i) CHECK_MESSAGE(bitsOf(got[i]) == bitsOf(traces[c].samples[i]), i);
         CHECK(got[8] == 0.0f);
     }
     CHECK(parseSource(path + "#2", 48000)->kind() == SourceKind::Constant);

@@ -1,4 +1,5 @@
 #include "drive.h"
+#include "plughost/float_bits.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -76,18 +77,6 @@ float Rng::uniform(float low, float high) {
 }
 
 bool Rng::chance(double probability) { return (next() >> 8) < probability * 16777216.0; }
-
-uint32_t bitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float floatOf(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 std::string floatText(float value) {
     const uint32_t bits = bitsOf(value);

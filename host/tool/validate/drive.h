@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "plughost/float_bits.h"
 #include "plughost/instance.h"
 #include "plughost/library.h"
 
@@ -33,8 +34,6 @@ inline constexpr uint32_t kUnwrittenBits = 0x7FC0DEADu;
 inline constexpr uint32_t kGuardBits = 0x7FC0BEEFu;
 inline constexpr int32_t kGuardWords = 64;
 
-uint32_t bitsOf(float value);
-float floatOf(uint32_t bits);
 std::string floatText(float value);
 const char* hostOpName(int32_t opcode);
 
